@@ -1,0 +1,112 @@
+#include "support/test_files.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include "scan/bit_field.h"
+#include "scan/extension_fields.h"
+#include "scan/sequence_header.h"
+
+namespace tessarwick::testing {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tessarwick-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    // A test may have left a file without permissions; give them back before removing.
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+bool fileExists(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+void putStartCode(Bytes& bytes, std::size_t offset, uint8_t code) {
+    if (bytes.size() < offset + 4) bytes.resize(offset + 4);
+    bytes[offset] = 0x00;
+    bytes[offset + 1] = 0x00;
+    bytes[offset + 2] = 0x01;
+    bytes[offset + 3] = code;
+}
+
+void putSequenceHeader(Bytes& bytes, std::size_t offset, const HeaderSpec& spec) {
+    if (bytes.size() < offset + 12) bytes.resize(offset + 12);
+    putStartCode(bytes, offset, 0xB3);
+    uint8_t* header = bytes.data() + offset;
+    namespace h = sequence_header;
+    writeField(header, h::horizontalSizeValue, spec.horizontalSize);
+    writeField(header, h::verticalSizeValue, spec.verticalSize);
+    writeField(header, h::aspectRatioInformation, spec.aspectRatio);
+    writeField(header, h::frameRateCode, spec.frameRate);
+    writeField(header, h::bitRateValue, spec.bitRateValue);
+    writeField(header, h::markerBit, spec.markerBit);
+    writeField(header, h::vbvBufferSizeValue, spec.vbvBufferSize);
+    writeField(header, h::constrainedParametersFlag, spec.constrainedParameters);
+    header[11] = static_cast<uint8_t>((header[11] & 0xFC) | (spec.lowBits & 0x03));
+}
+
+void putSequenceExtension(Bytes& bytes, std::size_t offset, const ExtensionSpec& spec) {
+    if (bytes.size() < offset + 10) bytes.resize(offset + 10);
+    putStartCode(bytes, offset, 0xB5);
+    uint8_t* extension = bytes.data() + offset;
+    namespace e = sequence_extension;
+    writeField(extension, e::extensionStartCodeIdentifier, spec.identifier);
+    writeField(extension, e::profile, spec.profile);
+    writeField(extension, e::level, spec.level);
+    writeField(extension, e::progressiveSequence, spec.progressiveSequence);
+    writeField(extension, e::chromaFormat, spec.chromaFormat);
+    writeField(extension, e::horizontalSizeExtension, spec.horizontalSizeExtension);
+    writeField(extension, e::verticalSizeExtension, spec.verticalSizeExtension);
+    writeField(extension, e::bitRateExtension, spec.bitRateExtension);
+    writeField(extension, e::markerBit, spec.markerBit);
+    writeField(extension, e::vbvBufferSizeExtension, spec.vbvBufferSizeExtension);
+    writeField(extension, e::lowDelay, spec.lowDelay);
+    writeField(extension, e::frameRateExtensionN, spec.frameRateExtensionN);
+    writeField(extension, e::frameRateExtensionD, spec.frameRateExtensionD);
+}
+
+void putMpeg2Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header, const ExtensionSpec& extension) {
+    putSequenceHeader(bytes, offset, header);
+    putSequenceExtension(bytes, offset + 12, extension);
+    putStartCode(bytes, offset + 22, 0xB8);
+}
+
+void putMpeg1Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header) {
+    putSequenceHeader(bytes, offset, header);
+    putStartCode(bytes, offset + 12, 0xB8);
+}
+
+std::vector<std::size_t> differingOffsets(const Bytes& a, const Bytes& b) {
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (a[i] != b[i]) offsets.push_back(i);
+    return offsets;
+}
+
+}  // namespace tessarwick::testing
