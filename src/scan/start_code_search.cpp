@@ -1,0 +1,72 @@
+#include "scan/start_code_search.h"
+
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tessarwick {
+
+// Only a 00 00 01 B3 can pass the header test's first stage, so searching for the whole
+// pattern finds the same candidates as stopping at every pair of 00 bytes, without
+// stopping at every position of a run of zeros.
+#if defined(__SSE2__)
+
+std::size_t findSequenceHeaderCode(const uint8_t* bytes, std::size_t from, std::size_t end) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i one = _mm_set1_epi8(0x01);
+    const __m128i sequenceHeader = _mm_set1_epi8(static_cast<char>(0xB3));
+    for (std::size_t base = from; base < end; base += 16) {
+        // Lane i compares position base + i with each of the four pattern bytes.
+        __m128i byte0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base));
+        __m128i byte1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base + 1));
+        __m128i byte2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base + 2));
+        __m128i byte3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base + 3));
+        __m128i match = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(byte0, zero), _mm_cmpeq_epi8(byte1, zero)),
+                                      _mm_and_si128(_mm_cmpeq_epi8(byte2, one), _mm_cmpeq_epi8(byte3, sequenceHeader)));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(match));
+        if (mask != 0) {
+            std::size_t position = base + static_cast<std::size_t>(__builtin_ctz(mask));
+            return position < end ? position : end;
+        }
+    }
+    return end;
+}
+
+#else
+
+namespace {
+
+uint64_t load64(const uint8_t* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return word;
+}
+
+// High bit set in exactly the bytes of x that are 00.
+uint64_t zeroBytes(uint64_t x) {
+    constexpr uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((x & low7) + low7) | x | low7);
+}
+
+}  // namespace
+
+// Word-at-a-time: eight positions per step, on a little-endian machine.
+std::size_t findSequenceHeaderCode(const uint8_t* bytes, std::size_t from, std::size_t end) {
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    for (std::size_t base = from; base < end; base += 8) {
+        uint64_t differs = load64(bytes + base) | load64(bytes + base + 1) | (load64(bytes + base + 2) ^ ones) |
+                           (load64(bytes + base + 3) ^ (ones * 0xB3));
+        uint64_t match = zeroBytes(differs);
+        if (match != 0) {
+            std::size_t position = base + static_cast<std::size_t>(__builtin_ctzll(match) / 8);
+            return position < end ? position : end;
+        }
+    }
+    return end;
+}
+
+#endif
+
+}  // namespace tessarwick
