@@ -146,7 +146,6 @@ TEST(Scanner, AllocatesNothingPerBlockOrPerHeader) {
 // windows before the block that came up short are handled and written, then the run ends
 // with status 100, the same for every read size.
 TEST(ScannerDeathTest, AFileThatShrankEndsWithAShortReadAfterTheBlocksBeforeIt) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     Bytes input(6 * 4096 + 500, 0xFF);
     putMpeg1Header(input, 100);
     putMpeg1Header(input, 3 * 4096 + 10);
