@@ -7,12 +7,12 @@ cmake --preset release >/dev/null
 cmake --build --preset release --target tessarwick >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp tests/fixtures/sample.m2v "$work/sample.m2v"
+cp tests/fixtures/pal_dvd_4x3.m2v "$work/clip.m2v"
 cd "$work"
-echo "\$ tessarwick /f=sample.m2v /log"
-"$OLDPWD/build/release/tessarwick" /f=sample.m2v /log
-tr -d '\r' < sample.m2v-Tessarwick.log
+echo "\$ tessarwick /f=clip.m2v /log"
+"$OLDPWD/build/release/tessarwick" /f=clip.m2v /log
+tr -d '\r' < clip.m2v-Tessarwick.log
 echo
-echo "\$ tessarwick /f=sample.m2v /ar=3 /all /log"
-"$OLDPWD/build/release/tessarwick" /f=sample.m2v /ar=3 /all /log
-tr -d '\r' < sample.m2v-Tessarwick.log
+echo "\$ tessarwick /f=clip.m2v /ar=3 /all /log"
+"$OLDPWD/build/release/tessarwick" /f=clip.m2v /ar=3 /all /log
+tr -d '\r' < clip.m2v-Tessarwick.log
