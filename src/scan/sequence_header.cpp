@@ -103,6 +103,12 @@ bool testSequenceHeader(const uint8_t* window, std::size_t position, SequenceHea
     if (rejectedOutright(candidate)) return false;
     if (plausibilityScore(candidate) >= rejectingScore) return false;
 
+    // No start code prefix can begin inside a real header: the sizes, the codes and the
+    // marker bit rule out every place but byte 11. One that begins there is a container's
+    // packet header cutting the header in two; the bytes from there on are the packet's,
+    // not the header's, and patching them would damage the container.
+    if (header[11] == 0x00 && header[12] == 0x00 && header[13] == startCodePrefixEnd) return false;
+
     // Any start code will do here; the caller looks at what it is.
     for (uint16_t distance = nearestNextStart; distance <= farthestNextStart; ++distance) {
         if (header[distance] == 0x00 && header[distance + 1] == 0x00 &&
