@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -11,19 +10,7 @@
 #include "report/report_sink.h"
 #include "scan/scan_window.h"
 #include "support/test_files.h"
-
-namespace {
-std::size_t allocationCount = 0;
-}
-
-// Counts every allocation of the test process, so a scan's own allocations show.
-void* operator new(std::size_t size) {
-    ++allocationCount;
-    if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
-    throw std::bad_alloc();
-}
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+#include "unit/allocation_counter.h"
 
 namespace tessarwick::testing {
 namespace {
@@ -50,9 +37,9 @@ ScanOutcome scanInProcess(const Bytes& input, const PatchRequest& request, std::
     EXPECT_TRUE(platform::openVideoFile(path, file));
     uint64_t startSize = claimedSize != 0 ? claimedSize : platform::fileSizeBytes(file);
     ScanRun run{request, report, outcome.counters};
-    std::size_t before = allocationCount;
+    std::size_t before = allocationsSoFar();
     outcome.fileSizeBytes = scanVideoFile(file, startSize, run, blocksPerRead);
-    outcome.allocations = allocationCount - before;
+    outcome.allocations = allocationsSoFar() - before;
     closeReportSink(report);
     Bytes reportBytes = readFile(path + "-Tessarwick.log");
     outcome.report.assign(reportBytes.begin(), reportBytes.end());
