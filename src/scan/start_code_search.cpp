@@ -4,6 +4,10 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define TESSARWICK_AVX2_SEARCH 1
+#endif
 #endif
 
 namespace tessarwick {
@@ -13,7 +17,10 @@ namespace tessarwick {
 // stopping at every position of a run of zeros.
 #if defined(__SSE2__)
 
-std::size_t findSequenceHeaderCode(const uint8_t* bytes, std::size_t from, std::size_t end) {
+namespace {
+
+// Sixteen positions per step; reads bytes up to end + 18.
+std::size_t searchSixteenAtATime(const uint8_t* bytes, std::size_t from, std::size_t end) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i one = _mm_set1_epi8(0x01);
     const __m128i sequenceHeader = _mm_set1_epi8(static_cast<char>(0xB3));
@@ -32,6 +39,51 @@ std::size_t findSequenceHeaderCode(const uint8_t* bytes, std::size_t from, std::
         }
     }
     return end;
+}
+
+#if defined(TESSARWICK_AVX2_SEARCH)
+
+// Thirty-two positions per step on processors with AVX2, which halves the scan's own share
+// of an /all run. Only whole steps before `end` are taken here (reading bytes up to end + 2);
+// the last positions go to the sixteen-position search.
+__attribute__((target("avx2"))) std::size_t searchThirtyTwoAtATime(const uint8_t* bytes, std::size_t from,
+                                                                   std::size_t end) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi8(0x01);
+    const __m256i sequenceHeader = _mm256_set1_epi8(static_cast<char>(0xB3));
+    std::size_t base = from;
+    for (; base + 32 <= end; base += 32) {
+        // Lane i is 00 only where all four bytes from position base + i equal the pattern.
+        __m256i byte0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base));
+        __m256i byte1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + 1));
+        __m256i byte2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + 2));
+        __m256i byte3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + 3));
+        __m256i differs = _mm256_or_si256(
+            _mm256_or_si256(byte0, byte1),
+            _mm256_or_si256(_mm256_xor_si256(byte2, one), _mm256_xor_si256(byte3, sequenceHeader)));
+        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differs, zero)));
+        if (mask != 0) return base + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+    return searchSixteenAtATime(bytes, base, end);
+}
+
+// Asked once, at start-up; the answer does not change during the run.
+bool processorHasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+
+const bool useAvx2 = processorHasAvx2();
+
+#endif
+
+}  // namespace
+
+std::size_t findSequenceHeaderCode(const uint8_t* bytes, std::size_t from, std::size_t end) {
+#if defined(TESSARWICK_AVX2_SEARCH)
+    if (useAvx2) return searchThirtyTwoAtATime(bytes, from, end);
+#endif
+    return searchSixteenAtATime(bytes, from, end);
 }
 
 #else
