@@ -17,6 +17,7 @@ struct ReportSink {
     char buffer[reportBufferSize];
     std::size_t buffered = 0;
     bool open = false;
+    bool discarding = false;  // the null device: what it would take is dropped here
 };
 
 // A number or name built in a fixed buffer, then appended like any other text.

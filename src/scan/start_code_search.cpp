@@ -43,26 +43,39 @@ std::size_t searchSixteenAtATime(const uint8_t* bytes, std::size_t from, std::si
 
 #if defined(TESSARWICK_AVX2_SEARCH)
 
-// Thirty-two positions per step on processors with AVX2, which halves the scan's own share
-// of an /all run. Only whole steps before `end` are taken here (reading bytes up to end + 2);
-// the last positions go to the sixteen-position search.
-__attribute__((target("avx2"))) std::size_t searchThirtyTwoAtATime(const uint8_t* bytes, std::size_t from,
-                                                                   std::size_t end) {
-    const __m256i zero = _mm256_setzero_si256();
-    const __m256i one = _mm256_set1_epi8(0x01);
-    const __m256i sequenceHeader = _mm256_set1_epi8(static_cast<char>(0xB3));
+// Sixty-four positions per step on processors with AVX2. The step first looks only for the
+// last two bytes of the pattern, 01 B3, which two loads show for every position and which
+// real data holds about once in 64 KiB; only a step that has them is checked whole. Even
+// data made of 01 B3 pairs costs less than twice as much. Only whole steps before `end` are
+// taken here (reading bytes up to end + 2); the last positions go to the sixteen-position
+// search.
+__attribute__((target("avx2"))) inline __m256i load32(const uint8_t* at) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+}
+
+// Lane i is all ones where bytes at + i + 2 and at + i + 3 read 01 B3.
+__attribute__((target("avx2"))) inline __m256i patternTail(const uint8_t* at) {
+    return _mm256_and_si256(_mm256_cmpeq_epi8(load32(at + 2), _mm256_set1_epi8(0x01)),
+                            _mm256_cmpeq_epi8(load32(at + 3), _mm256_set1_epi8(static_cast<char>(0xB3))));
+}
+
+// Keeps the lanes of `tail` where bytes at + i and at + i + 1 are 00 as well, as a bit mask.
+__attribute__((target("avx2"))) inline uint32_t wholePattern(const uint8_t* at, __m256i tail) {
+    __m256i zeros = _mm256_cmpeq_epi8(_mm256_or_si256(load32(at), load32(at + 1)), _mm256_setzero_si256());
+    return static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(tail, zeros)));
+}
+
+__attribute__((target("avx2"))) std::size_t searchSixtyFourAtATime(const uint8_t* bytes, std::size_t from,
+                                                                  std::size_t end) {
     std::size_t base = from;
-    for (; base + 32 <= end; base += 32) {
-        // Lane i is 00 only where all four bytes from position base + i equal the pattern.
-        __m256i byte0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base));
-        __m256i byte1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + 1));
-        __m256i byte2 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + 2));
-        __m256i byte3 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + base + 3));
-        __m256i differs = _mm256_or_si256(
-            _mm256_or_si256(byte0, byte1),
-            _mm256_or_si256(_mm256_xor_si256(byte2, one), _mm256_xor_si256(byte3, sequenceHeader)));
-        unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differs, zero)));
-        if (mask != 0) return base + static_cast<std::size_t>(__builtin_ctz(mask));
+    for (; base + 64 <= end; base += 64) {
+        __m256i low = patternTail(bytes + base);
+        __m256i high = patternTail(bytes + base + 32);
+        __m256i either = _mm256_or_si256(low, high);
+        if (_mm256_testz_si256(either, either)) continue;
+        uint64_t mask = wholePattern(bytes + base, low) |
+                        static_cast<uint64_t>(wholePattern(bytes + base + 32, high)) << 32;
+        if (mask != 0) return base + static_cast<std::size_t>(__builtin_ctzll(mask));
     }
     return searchSixteenAtATime(bytes, base, end);
 }
@@ -81,7 +94,7 @@ const bool useAvx2 = processorHasAvx2();
 
 std::size_t findSequenceHeaderCode(const uint8_t* bytes, std::size_t from, std::size_t end) {
 #if defined(TESSARWICK_AVX2_SEARCH)
-    if (useAvx2) return searchThirtyTwoAtATime(bytes, from, end);
+    if (useAvx2) return searchSixtyFourAtATime(bytes, from, end);
 #endif
     return searchSixteenAtATime(bytes, from, end);
 }
