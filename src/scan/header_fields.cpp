@@ -140,9 +140,14 @@ void processSequenceHeader(ScanWindow& window, std::size_t headerOffset, const S
     };
     bool patched[std::size(headerFields)];
     uint8_t* header = window.bytes + headerOffset;
+    const std::size_t ownBytes = ownHeaderBytes(header);
     for (std::size_t i = 0; i < std::size(headerFields); ++i) {
-        patched[i] =
-            reportAndPatchField(run.report, run.counters, header, headerFields[i], current[i], requested[i]);
+        // A field that reaches into a packet header cutting this header is not patched: its
+        // bytes there are the container's.
+        const BitField bits = headerFields[i].bits;
+        const bool insideHeader = (bits.firstBit + bits.width - 1u) / 8u < ownBytes;
+        patched[i] = reportAndPatchField(run.report, run.counters, header, headerFields[i], current[i],
+                                         insideHeader ? requested[i] : RequestedValue{false, 0});
         if (patched[i]) state.headerChanged = true;
     }
     if (state.headerChanged) ++run.counters.headersPatched;

@@ -92,6 +92,14 @@ uint8_t plausibilityScore(const SequenceHeaderFields& f) {
     return static_cast<uint8_t>(score);  // at most 113
 }
 
+std::size_t ownHeaderBytes(const uint8_t* header) {
+    // No start code prefix can begin inside a real header: the sizes, the codes and the
+    // marker bit rule out every place but byte 11. One that begins there is a container's
+    // packet header (a DVD pack, say) cutting the header in two.
+    bool cutAtByte11 = header[11] == 0x00 && header[12] == 0x00 && header[13] == startCodePrefixEnd;
+    return cutAtByte11 ? 11 : 12;
+}
+
 bool testSequenceHeader(const uint8_t* window, std::size_t position, SequenceHeaderFields& fields,
                         uint16_t& nextStartDistance) {
     const uint8_t* header = window + position;
@@ -102,12 +110,6 @@ bool testSequenceHeader(const uint8_t* window, std::size_t position, SequenceHea
     const SequenceHeaderFields candidate = decodeSequenceHeader(header);
     if (rejectedOutright(candidate)) return false;
     if (plausibilityScore(candidate) >= rejectingScore) return false;
-
-    // No start code prefix can begin inside a real header: the sizes, the codes and the
-    // marker bit rule out every place but byte 11. One that begins there is a container's
-    // packet header cutting the header in two; the bytes from there on are the packet's,
-    // not the header's, and patching them would damage the container.
-    if (header[11] == 0x00 && header[12] == 0x00 && header[13] == startCodePrefixEnd) return false;
 
     // Any start code will do here; the caller looks at what it is.
     for (uint16_t distance = nearestNextStart; distance <= farthestNextStart; ++distance) {

@@ -40,6 +40,11 @@ bool rejectedOutright(const SequenceHeaderFields& fields);
 // Penalty points for unusual values and combinations; 20 or more rejects.
 uint8_t plausibilityScore(const SequenceHeaderFields& fields);
 
+// How many of the header's first 12 bytes are its own: 11 when a container's packet header
+// begins at byte 11 and cuts the header in two, else 12. Bytes past the cut are the
+// packet's, so they are never patched.
+std::size_t ownHeaderBytes(const uint8_t* header);
+
 // Tests the candidate whose start code begins at window[position] (position 0 to 4095,
 // bytes position and position + 1 both 00). On acceptance fills `fields` and
 // `nextStartDistance` (12 to 206, the distance to the next 00 00 01). Reads at most

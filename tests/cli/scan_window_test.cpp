@@ -81,27 +81,31 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{"start code from offset 4090", 12288, {4090}, false, {4094}},
         WindowCase{"start code from offset 4095", 12288, {4095}, false, {4099}},
         WindowCase{"start code from offset 4096 is the next window's", 12288, {4096}, false, {}},
-        // The resume point after the header at 4090 lies past the first half; the next
-        // window starts at its own offset 0 and finds the header 12 bytes on.
-        WindowCase{"after 4090 the next window starts at its own offset 0", 16384, {4090, 4102, 8192}, true,
-                   {4094, 4106, 8196}},
+        // The skip after the header at 4090 ends with its window: the start code 11 bytes on,
+        // at file offset 4101, is examined in the next window, which starts at its own offset 0.
+        WindowCase{"after 4090 the next window starts at its own offset 0", 16384, {4090, 4101, 8192}, true,
+                   {4094, 4105, 8196}},
         WindowCase{"two headers 12 bytes apart", 12288, {200, 212}, true, {204, 216}},
         WindowCase{"header and next start code ending exactly at the end of the file", 12304, {12288}, true,
                    {12292}}));
 
-// No start code can begin inside a real header; one that begins at byte 11 (where nothing
-// else rules it out) is a packet header cutting the header in two. The cut header is not
-// taken, and the scan goes on to find the header that follows.
-TEST(Scanner, AHeaderCutByAnotherStartCodeIsNotTaken) {
+// A second 00 00 01 B3 that begins 1 to 11 bytes after an accepted header's first byte is
+// not examined. Only at byte 11 can it leave the first header acceptable: that header is
+// then cut by another start code, as by a DVD pack header, and its byte 11 is not patched.
+TEST(Scanner, SkipsTheRestOfAnAcceptedHeader) {
     Bytes bytes(12288, 0xFF);
     putSequenceHeader(bytes, 300);
     putMpeg1Header(bytes, 311);
-    ScanRunResult result = scan(bytes, {"/all", "/vbv=100", "/cp=1"});
-    EXPECT_EQ(result.found, (std::vector<uint64_t>{315}));
+    ScanRunResult result = scan(bytes, {"/all", "/ar=3", "/vbv=100", "/cp=1"});
+    EXPECT_EQ(result.found, (std::vector<uint64_t>{304}));
     Bytes expected = bytes;
-    expected[311 + 10] = static_cast<uint8_t>((expected[311 + 10] & 0xE0) | (100 >> 5));
-    expected[311 + 11] = static_cast<uint8_t>(((100 & 0x1F) << 3) | 0x04 | (expected[311 + 11] & 0x03));
+    expected[307] = 0x33;  // aspect ratio only
     EXPECT_EQ(differingOffsets(expected, result.after), std::vector<std::size_t>{});
+
+    // The second header is acceptable on its own: with the first one's marker bit cleared,
+    // the scan goes on at the next position and finds it.
+    bytes[310] &= static_cast<uint8_t>(~0x20);
+    EXPECT_EQ(scan(bytes, {"/all"}).found, (std::vector<uint64_t>{315}));
 }
 
 TEST(Scanner, ACandidateBeginsAtTheLastTwoZerosBeforeTheOne) {

@@ -6,8 +6,10 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "support/report_capture.h"
+#include "support/run_tool.h"
 #include "support/test_files.h"
 
 namespace tessarwick {
@@ -338,6 +340,34 @@ TEST(HeaderFieldsTest, HeaderStraddlingTheHalvesIsPatchedAcrossThem) {
     r.verticalSize = 1088;
     const HeaderOutcome outcome = handleHeader(palHeader(), r, 4093);
     EXPECT_EQ(hexBytes(outcome.window, 4093, 12), "00 00 01 B3 78 04 40 23 17 ED E3 83");
+}
+
+// A DVD pack header may begin at header byte 11 and cut the header in two. The fields in
+// bytes 4 to 10 are the header's and are patched; the buffer size and the constrained flag
+// reach into byte 11, the first 00 of the pack's start code, and are left alone.
+TEST(HeaderFieldsTest, AHeaderCutByAPackHeaderKeepsThePackIntact) {
+    Bytes bytes(windowBytes, 0x5A);
+    testing::putSequenceHeader(bytes, 0, palHeader());
+    testing::putStartCode(bytes, 11, 0xBA);
+    PatchRequest r;
+    r.aspectRatio = 3;
+    r.vbvBufferSize = 100;
+    r.constrainedParameters = 2;
+    testing::ReportCapture capture;
+    RunCounters counters;
+    HeaderPatchState state;
+    ScanWindow window{bytes.data(), 0};
+    ScanRun run{r, capture.sink, counters};
+    processSequenceHeader(window, 0, decodeSequenceHeader(bytes.data()), run, state);
+    std::vector<std::string> lines = reportLines(capture.close());
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[3], "  aspect ratio          : 2 (4:3) -> patched to 3 (16:9)");
+    // The bytes are read as they stand: the buffer size's low bits come from the pack.
+    EXPECT_EQ(lines[6], "  vbv buffer size       : 96 (192 kB) -> not patched");
+    EXPECT_EQ(lines[7], "  constrained parameters: 0 (false) -> not patched");
+    EXPECT_EQ(hexBytes(bytes, 0, 15), "00 00 01 B3 2D 02 40 33 17 ED E3 00 00 01 BA");
+    EXPECT_EQ(counters.vbvBufferSizePatched + counters.constrainedParametersPatched, 0);
+    EXPECT_FALSE(state.vbvBufferSizePatched);
 }
 
 TEST(HeaderFieldsTest, CountersWrapFrom65535To0) {

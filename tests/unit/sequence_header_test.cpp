@@ -180,11 +180,10 @@ TEST(SequenceHeaderTest, NextStartCodeDistance) {
         // Byte 11 becomes 00 (buffer size 96): a prefix at 11 overlaps the header and is none.
         {"prefix_at_11", {0x00, 0x00, 0x01, 0xB8}, 11, false, 0},
         // A program stream's pack header cutting the header after byte 10 (as ffmpeg's DVD
-        // muxer does): bytes 11 on belong to the pack, so the header is not taken, even
-        // with a start code at a distance that would do.
+        // muxer does): the header is taken, with the start code after the pack header.
         {"pack_header_inside_the_header",
          {0x00, 0x00, 0x01, 0xBA, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x44, 0x00, 0x00, 0x01, 0xBD},
-         11, false, 0},
+         11, true, 25},
         {"zero_byte_then_prefix", {0x00, 0x00, 0x00, 0x01, 0xB5}, 12, true, 13},
         {"two_zeros_without_01", {0x00, 0x00, 0x02, 0xB5}, 12, false, 0},
         {"first_of_two_prefixes", {0x00, 0x00, 0x01, 0xB5, 0x00, 0x00, 0x01, 0xB8}, 140, true, 140},
