@@ -99,24 +99,47 @@ std::vector<std::size_t> sequenceHeaderStarts(const Bytes& bytes) {
     return starts;
 }
 
-std::string containerSplit(const Bytes& bytes, std::size_t start) {
-    // A real header holds no 00 00 01 in its bytes 4 to 11: its sizes, aspect code and marker bit
-    // are never zero, and byte 11 is 00 only when the next start code begins at byte 12. A start
-    // code prefix that begins there belongs to the container.
+std::size_t containerCut(const Bytes& bytes, std::size_t start) {
+    // The sizes, the aspect code and the marker bit are never zero, so no start code prefix can
+    // begin in bytes 4 to 10, and byte 11 is 00 only when the next start code begins at byte 12.
+    // A prefix that begins there belongs to the container.
     for (std::size_t byte = 4; byte <= 11; ++byte) {
         std::size_t at = start + byte;
         if (at + 3 >= bytes.size()) break;
-        if (bytes[at] != 0x00 || bytes[at + 1] != 0x00 || bytes[at + 2] != 0x01) continue;
-        std::ostringstream why;
-        if (bytes[at + 3] == 0xBA)
-            why << "split by a pack header";
-        else
-            why << "split by a container packet header (start code " << std::hex << std::uppercase
-                << static_cast<int>(bytes[at + 3]) << "h)";
-        why << std::dec << " at header byte " << byte;
-        return why.str();
+        if (bytes[at] == 0x00 && bytes[at + 1] == 0x00 && bytes[at + 2] == 0x01) return byte;
     }
-    return std::string();
+    return 0;
+}
+
+std::string containerSplit(const Bytes& bytes, std::size_t start) {
+    const std::size_t byte = containerCut(bytes, start);
+    if (byte == 0) return std::string();
+    const uint8_t code = bytes[start + byte + 3];
+    std::ostringstream why;
+    if (code == 0xBA)
+        why << "split by a pack header";
+    else
+        why << "split by a container packet header (start code " << std::hex << std::uppercase
+            << static_cast<int>(code) << "h)";
+    why << std::dec << " at header byte " << byte;
+    return why.str();
+}
+
+TracedUnit headerInFile(const Bytes& bytes, std::size_t start) {
+    TracedUnit header;
+    if (start + 12 > bytes.size()) return header;
+    auto b = [&](std::size_t n) { return static_cast<int64_t>(bytes[start + n]); };
+    auto& e = header.elements;
+    e["sequence_header_code"] = b(3);
+    e["horizontal_size_value"] = b(4) << 4 | b(5) >> 4;
+    e["vertical_size_value"] = (b(5) & 15) << 8 | b(6);
+    e["aspect_ratio_information"] = b(7) >> 4;
+    e["frame_rate_code"] = b(7) & 15;
+    e["bit_rate_value"] = b(8) << 10 | b(9) << 2 | b(10) >> 6;
+    e["marker_bit"] = b(10) >> 5 & 1;
+    e["vbv_buffer_size_value"] = (b(10) & 31) << 5 | b(11) >> 3;
+    e["constrained_parameters_flag"] = b(11) >> 2 & 1;
+    return header;
 }
 
 Plausibility plausibilityOf(const TracedUnit& header) {

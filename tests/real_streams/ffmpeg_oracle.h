@@ -51,10 +51,19 @@ VideoProbe probeVideo(const std::string& path);
 // other packets).
 std::vector<std::size_t> sequenceHeaderStarts(const Bytes& bytes);
 
-// A non-empty explanation when a container packet header begins inside the header that starts
-// at `start`, so that the file's bytes from there on are not the header's ("split by a pack
-// header" in a program stream, whose packs begin with 00 00 01 BA).
+// The header byte (4 to 11) at which a container packet header begins inside the header that
+// starts at `start`, so that the file's bytes from there on are not the header's; 0 when none
+// does. A real header holds no 00 00 01 in its bytes 4 to 11.
+std::size_t containerCut(const Bytes& bytes, std::size_t start);
+
+// The same as an explanation, or empty: "split by a pack header at header byte 11" in a program
+// stream, whose packs begin with 00 00 01 BA.
 std::string containerSplit(const Bytes& bytes, std::size_t start);
+
+// The fields of the header that starts at `start` decoded from the file's own bytes 4 to 11,
+// under the names the trace uses. Where a container cuts the header these are not ffmpeg's
+// values, which it reads from the reassembled packets.
+TracedUnit headerInFile(const Bytes& bytes, std::size_t start);
 
 // The plausibility verdict on a header's values as ffmpeg read them.
 struct Plausibility {

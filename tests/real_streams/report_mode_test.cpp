@@ -1,7 +1,8 @@
 // Report-only runs on real streams made by ffmpeg, judged by ffmpeg's own reading of the same
-// headers: every header the tool reports is the one ffmpeg sees at that place, field by field;
-// every header ffmpeg sees in the searched range and the tool passes over has a reason; the file
-// is left as it was.
+// headers: every header the tool reports is the one ffmpeg sees at that place, field by field
+// (where a container's packet header cuts it, the fields in the cut-off bytes are the file's
+// bytes as read); every header ffmpeg sees in the searched range and the tool passes over has a
+// reason; the file is left as it was.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -34,7 +35,7 @@ const FixtureCase kFixtures[] = {
     {"custom_matrices.m2v", 1, 1, 1, 1},  // the extension follows the 140-byte header
     {"frame_rate_ext.m2v", 1, 1, 2, 2},
     {"dvd_program.vob", 1, 1, 3, 3},
-    {"dvd_split_header.vob", 1, 1, 8, 8},  // of 9: one is split by a pack header
+    {"dvd_split_header.vob", 1, 1, 9, 8},  // a pack header cuts one off from its extension
     {"transport.ts", 1, 1, 3, 3},
     {"many_gops.m2v", 1, 1, 9, 9},       // the ninth in the last 8 KiB
     {"rejected_small.m2v", 0, 0, 0, 0},  // every header scores 24
@@ -65,29 +66,68 @@ ReportRun runReport(const std::string& fixture, bool all) {
     return run;
 }
 
+// A container's packet header that begins at header byte 11 leaves the fields in bytes 4 to 10
+// whole; only the vbv buffer size and the constrained flag reach into its bytes.
+constexpr std::size_t kCutAfterTheFields = 11;
+
+// The distance from header byte 0 to the first 00 00 01 that begins 12 to 206 bytes on, where
+// the tool looks for the sequence extension; 0 when there is none.
+std::size_t nextStartDistance(const Bytes& file, std::size_t start) {
+    for (std::size_t d = 12; d <= 206 && start + d + 3 < file.size(); ++d)
+        if (file[start + d] == 0x00 && file[start + d + 1] == 0x00 && file[start + d + 2] == 0x01) return d;
+    return 0;
+}
+
 // Why the tool may pass over a header that ffmpeg reads; empty when nothing explains it.
 std::string whyPassedOver(const TracedHeader& traced, const Bytes& file, std::size_t start) {
-    std::string split = containerSplit(file, start);
-    if (!split.empty()) return split;
-    Plausibility verdict = plausibilityOf(traced.header);
+    // A cut inside the fields leaves bytes that are not the header's.
+    const std::size_t cut = containerCut(file, start);
+    if (cut != 0 && cut != kCutAfterTheFields) return containerSplit(file, start);
+    // The tool judges the values in the file: where byte 11 is the container's, those are the
+    // vbv buffer size and flag it reads there.
+    Plausibility verdict = plausibilityOf(cut == 0 ? traced.header : headerInFile(file, start));
     if (verdict.outright) return "rejected outright";
     if (verdict.score >= 20)
         return "score " + std::to_string(verdict.score) + " (rules " + verdict.rules + ")";
     return std::string();
 }
 
-// The reported header agrees with ffmpeg's reading of the header at the same place.
+// The reported header agrees with ffmpeg's reading of the header at the same place; where a
+// container's packet header cuts it at byte 11, the fields in that byte are the file's bytes.
 void expectSameHeader(const ReportedHeader& reported, const TracedHeader& traced, const Bytes& file,
                       std::size_t start) {
     const TracedUnit& h = traced.header;
     const auto& f = reported.fields;
     SCOPED_TRACE("header at file offset " + std::to_string(start));
+    const std::size_t cut = containerCut(file, start);
+    ASSERT_TRUE(cut == 0 || cut == kCutAfterTheFields)
+        << "reported although " << containerSplit(file, start) << ", inside its fields";
     EXPECT_EQ(f[kHorizontalSize].current, h["horizontal_size_value"]);
     EXPECT_EQ(f[kVerticalSize].current, h["vertical_size_value"]);
     EXPECT_EQ(f[kAspectRatio].current, h["aspect_ratio_information"]);
     EXPECT_EQ(f[kFrameRate].current, h["frame_rate_code"]);
     // bit_rate_value counts 400 bit/s; the report shows bit/s.
     EXPECT_EQ(f[kBitRate].current, 400 * h["bit_rate_value"]);
+
+    if (cut == kCutAfterTheFields) {
+        // The low five bits of vbv_buffer_size_value and the flag lie in byte 11, which is the
+        // first 00 of the container's start code: the report shows them as read from there,
+        // not as ffmpeg reads them from the reassembled header.
+        SCOPED_TRACE(containerSplit(file, start));
+        const TracedUnit inFile = headerInFile(file, start);
+        EXPECT_EQ(f[kVbvBufferSize].current, inFile["vbv_buffer_size_value"]);
+        EXPECT_EQ(f[kConstrainedParameters].current, inFile["constrained_parameters_flag"]);
+        EXPECT_NE(inFile["vbv_buffer_size_value"] * 2 + inFile["constrained_parameters_flag"],
+                  h["vbv_buffer_size_value"] * 2 + h["constrained_parameters_flag"])
+            << "the container's byte reads as ffmpeg's values, so this header shows nothing";
+        // The next start code in the file is the container's, not the extension that ffmpeg
+        // finds after the header in the packets.
+        const std::size_t next = nextStartDistance(file, start);
+        ASSERT_NE(next, 0u) << "the tool takes a header only with a start code 12 to 206 bytes on";
+        EXPECT_NE(file[start + next + 3], 0xB5) << "start code " << next << " bytes on";
+        EXPECT_FALSE(reported.hasExtension) << "an extension reported after the cut";
+        return;
+    }
     EXPECT_EQ(f[kVbvBufferSize].current, h["vbv_buffer_size_value"]);
     EXPECT_EQ(f[kConstrainedParameters].current, h["constrained_parameters_flag"]);
 
@@ -184,21 +224,60 @@ TEST(RealStreamReport, SmallDefaultRateEncodeIsRejectedByItsScore) {
 
 // In a DVD program stream a pack header can cut a sequence header in two: ffmpeg reassembles
 // the header from the packets, while in the file its byte 11 is the first 00 of 00 00 01 BA.
-TEST(RealStreamReport, HeaderSplitByAPackHeaderIsPassedOver) {
+// The tool takes the header, whose fields in bytes 4 to 10 are whole, and patches them; the vbv
+// buffer size and the constrained flag reach into the pack header, so it shows them as the bytes
+// read and never patches them, and the pack header stays as it was.
+TEST(RealStreamReport, HeaderSplitByAPackHeaderIsReportedButItsPackBytesAreNotPatched) {
     SKIP_WITHOUT_FFMPEG();
-    const HeaderTrace& trace = fixtureTrace("dvd_split_header.vob");
-    Bytes file = readFile(fixturePath("dvd_split_header.vob"));
-    std::vector<std::size_t> starts = sequenceHeaderStarts(file);
+    const std::string fixture = "dvd_split_header.vob";
+    const HeaderTrace& trace = fixtureTrace(fixture);
+    const Bytes before = readFile(fixturePath(fixture));
+    const std::vector<std::size_t> starts = sequenceHeaderStarts(before);
     ASSERT_EQ(starts.size(), 9u);
     ASSERT_EQ(trace.headers.size(), 9u);
-    EXPECT_EQ(starts[7], 104437u);
-    EXPECT_EQ(containerSplit(file, starts[7]), "split by a pack header at header byte 11");
-    EXPECT_EQ(plausibilityOf(trace.headers[7].header).score, 0) << "ffmpeg's values alone would be taken";
+    const std::size_t split = starts[7];
+    ASSERT_EQ(split, 104437u);
+    ASSERT_EQ(containerSplit(before, split), "split by a pack header at header byte 11");
+    // The pack header (14 bytes, no stuffing) is followed by an AC-3 packet, 25 bytes on.
+    EXPECT_EQ(nextStartDistance(before, split), 25u);
+    EXPECT_EQ(before[split + 25 + 3], 0xBD);
 
-    ReportRun run = runReport("dvd_split_header.vob", true);
-    ASSERT_EQ(run.status, 0);
-    for (const ReportedHeader& header : run.report.headers) EXPECT_NE(header.offset, 104437u + 4);
-    EXPECT_EQ(run.report.headers.size(), 8u);
+    const TracedUnit& ffmpeg = trace.headers[7].header;
+    const TracedUnit inFile = headerInFile(before, split);
+    EXPECT_EQ(ffmpeg["vbv_buffer_size_value"], 112);
+    EXPECT_EQ(ffmpeg["constrained_parameters_flag"], 0);
+    EXPECT_TRUE(trace.headers[7].hasExtension);
+    // 112 is 00011 10000: its low five bits come from the pack header's 00.
+    EXPECT_EQ(inFile["vbv_buffer_size_value"], 96);
+    EXPECT_EQ(inFile["constrained_parameters_flag"], 0);
+    EXPECT_EQ(plausibilityOf(inFile).score, 0) << "the values in the file are taken";
+
+    // Both requests differ from the values in every header, the split one included.
+    TempDir dir;
+    writeFile(dir.file(fixture), before);
+    ASSERT_EQ(runTool({"/f=" + fixture, "/all", "/log", "/vbv=100", "/cp=1"}, dir.path()).status, 0);
+    const Bytes after = readFile(dir.file(fixture));
+    const Bytes reportBytes = readFile(dir.file(fixture + "-Tessarwick.log"));
+    const std::string reportText(reportBytes.begin(), reportBytes.end());
+    const ToolReport report = parseToolReport(reportText);
+    ASSERT_EQ(report.problems, "") << reportText;
+    ASSERT_EQ(report.headers.size(), 9u) << reportText;
+    EXPECT_EQ(report.extensionCount(), 8u);
+    EXPECT_EQ(report.summary.headerFieldsPatched[kVbvBufferSize], 8);
+    EXPECT_EQ(report.summary.headerFieldsPatched[kConstrainedParameters], 8);
+
+    const std::vector<std::string> lines = reportLines(reportText);
+    const auto found = std::find(lines.begin(), lines.end(), "+ Sequenceheader found at 104441 (197F9h)");
+    ASSERT_LT(found - lines.begin() + 8, lines.end() - lines.begin()) << reportText;
+    EXPECT_EQ(found[6], "  vbv buffer size       : 96 (192 kB) -> not patched");
+    EXPECT_EQ(found[7], "  constrained parameters: 0 (false) -> not patched");
+    EXPECT_EQ(found[8], "+ Sequenceheader found at 124971 (1E82Bh)") << "no extension after the cut";
+
+    // From the header's start code to the next header nothing changed: not byte 10 (the vbv
+    // buffer size's high bits), not the pack header, not the packets after it.
+    ASSERT_EQ(after.size(), before.size());
+    for (std::size_t offset = split; offset < starts[8]; ++offset)
+        ASSERT_EQ(after[offset], before[offset]) << "at file offset " << offset;
 }
 
 }  // namespace

@@ -218,8 +218,12 @@ std::vector<std::size_t> unclaimedChanges(const Bytes& before, const Bytes& afte
         for (uint64_t offset = from; offset <= to; ++offset) claimed.insert(static_cast<std::size_t>(offset));
     };
     for (const ReportedHeader& header : report.headers) {
-        // Offsets in the report are those of byte 4.
-        if (header.anyPatched()) claim(header.offset, header.offset + 7);
+        // Offsets in the report are those of byte 4. Byte 11 is not the header's when a
+        // container's start code prefix begins there.
+        const uint64_t byte11 = header.offset + 7;
+        const bool cutAtByte11 = byte11 + 2 < before.size() && before[byte11] == 0x00 &&
+                                 before[byte11 + 1] == 0x00 && before[byte11 + 2] == 0x01;
+        if (header.anyPatched()) claim(header.offset, cutAtByte11 ? byte11 - 1 : byte11);
         if (!header.hasExtension) continue;
         if (header.extension.anyPatched()) claim(header.extension.offset, header.extension.offset + 1);
         if (header.anyPatched()) claim(header.extension.offset + 2, header.extension.offset + 5);

@@ -72,9 +72,9 @@ ToolReport parseToolReport(const std::string& text);
 std::string summaryDisagreements(const ToolReport& report);
 
 // The file offsets where `after` differs from `before` outside what the report claims to have
-// patched: bytes 4 to 11 of a header with a patched field, bytes 4 and 5 of an extension with a
-// patched field, and bytes 6 to 9 of the extension of a patched header (its extension bits of
-// the patched fields are cleared).
+// patched: bytes 4 to 11 of a header with a patched field (4 to 10 when a container's start code
+// prefix begins at byte 11), bytes 4 and 5 of an extension with a patched field, and bytes 6 to 9
+// of the extension of a patched header (its extension bits of the patched fields are cleared).
 std::vector<std::size_t> unclaimedChanges(const Bytes& before, const Bytes& after, const ToolReport& report);
 
 }  // namespace tessarwick::testing
