@@ -19,34 +19,6 @@
 namespace tessarwick::testing {
 namespace {
 
-// An MPEG-2 sequence header at offset 0 (aspect ratio code 2) in a file of `size` bytes,
-// so that /ar=3 has something to patch.
-Bytes videoOfSize(std::size_t size) {
-    Bytes bytes(size, 0x00);
-    if (size >= 64) putMpeg2Header(bytes, 0);
-    bytes.resize(size);
-    return bytes;
-}
-
-std::vector<std::string> entriesOf(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string textOf(const std::string& path) {
-    Bytes bytes = readFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::string joined(const std::vector<std::string>& arguments) {
-    std::string text;
-    for (const std::string& argument : arguments) text += "[" + argument + "] ";
-    return text;
-}
-
 // "Runtime error <status> at 0x<address>", at least one line of the stack trace, and an
 // empty line. The addresses themselves differ from build to build.
 bool isRunTimeErrorDiagnostic(const std::string& text, int status) {

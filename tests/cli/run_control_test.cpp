@@ -26,35 +26,6 @@ const std::string illegalFileNameLine = "# Terminating due to illegal filename g
 const std::string tooSmallLine = "# Terminating due to file to small (maybe not an mpg-video file?)";
 const std::string illegalParameterLine = "# Terminating due to illegal parameter(s) given";
 
-// A video file of `size` bytes with an MPEG-2 sequence header at offset 0 (aspect ratio
-// code 2), so that a run which wrongly went on to patch /ar=3 would change the file.
-Bytes videoOfSize(std::size_t size) {
-    Bytes bytes(size, 0x00);
-    if (size >= 64) putMpeg2Header(bytes, 0);
-    bytes.resize(size);
-    return bytes;
-}
-
-// The names in a directory, sorted.
-std::vector<std::string> entriesOf(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::string textOf(const std::string& path) {
-    Bytes bytes = readFile(path);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-std::string joined(const std::vector<std::string>& arguments) {
-    std::string text;
-    for (const std::string& argument : arguments) text += "[" + argument + "] ";
-    return text;
-}
-
 TEST(RunControl, NoArgumentShowsTheUsageTextAndTouchesNothing) {
     const std::string usage =
         "Tessarwick build 2017.04.14\r\n"

@@ -1,5 +1,6 @@
 #include "support/test_files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -55,40 +56,40 @@ void putStartCode(Bytes& bytes, std::size_t offset, uint8_t code) {
     bytes[offset + 3] = code;
 }
 
-void putSequenceHeader(Bytes& bytes, std::size_t offset, const HeaderSpec& spec) {
+void putSequenceHeader(Bytes& bytes, std::size_t offset, const HeaderSpec& description) {
     if (bytes.size() < offset + 12) bytes.resize(offset + 12);
     putStartCode(bytes, offset, 0xB3);
     uint8_t* header = bytes.data() + offset;
     namespace h = sequence_header;
-    writeField(header, h::horizontalSizeValue, spec.horizontalSize);
-    writeField(header, h::verticalSizeValue, spec.verticalSize);
-    writeField(header, h::aspectRatioInformation, spec.aspectRatio);
-    writeField(header, h::frameRateCode, spec.frameRate);
-    writeField(header, h::bitRateValue, spec.bitRateValue);
-    writeField(header, h::markerBit, spec.markerBit);
-    writeField(header, h::vbvBufferSizeValue, spec.vbvBufferSize);
-    writeField(header, h::constrainedParametersFlag, spec.constrainedParameters);
-    header[11] = static_cast<uint8_t>((header[11] & 0xFC) | (spec.lowBits & 0x03));
+    writeField(header, h::horizontalSizeValue, description.horizontalSize);
+    writeField(header, h::verticalSizeValue, description.verticalSize);
+    writeField(header, h::aspectRatioInformation, description.aspectRatio);
+    writeField(header, h::frameRateCode, description.frameRate);
+    writeField(header, h::bitRateValue, description.bitRateValue);
+    writeField(header, h::markerBit, description.markerBit);
+    writeField(header, h::vbvBufferSizeValue, description.vbvBufferSize);
+    writeField(header, h::constrainedParametersFlag, description.constrainedParameters);
+    header[11] = static_cast<uint8_t>((header[11] & 0xFC) | (description.lowBits & 0x03));
 }
 
-void putSequenceExtension(Bytes& bytes, std::size_t offset, const ExtensionSpec& spec) {
+void putSequenceExtension(Bytes& bytes, std::size_t offset, const ExtensionSpec& description) {
     if (bytes.size() < offset + 10) bytes.resize(offset + 10);
     putStartCode(bytes, offset, 0xB5);
     uint8_t* extension = bytes.data() + offset;
     namespace e = sequence_extension;
-    writeField(extension, e::extensionStartCodeIdentifier, spec.identifier);
-    writeField(extension, e::profile, spec.profile);
-    writeField(extension, e::level, spec.level);
-    writeField(extension, e::progressiveSequence, spec.progressiveSequence);
-    writeField(extension, e::chromaFormat, spec.chromaFormat);
-    writeField(extension, e::horizontalSizeExtension, spec.horizontalSizeExtension);
-    writeField(extension, e::verticalSizeExtension, spec.verticalSizeExtension);
-    writeField(extension, e::bitRateExtension, spec.bitRateExtension);
-    writeField(extension, e::markerBit, spec.markerBit);
-    writeField(extension, e::vbvBufferSizeExtension, spec.vbvBufferSizeExtension);
-    writeField(extension, e::lowDelay, spec.lowDelay);
-    writeField(extension, e::frameRateExtensionN, spec.frameRateExtensionN);
-    writeField(extension, e::frameRateExtensionD, spec.frameRateExtensionD);
+    writeField(extension, e::extensionStartCodeIdentifier, description.identifier);
+    writeField(extension, e::profile, description.profile);
+    writeField(extension, e::level, description.level);
+    writeField(extension, e::progressiveSequence, description.progressiveSequence);
+    writeField(extension, e::chromaFormat, description.chromaFormat);
+    writeField(extension, e::horizontalSizeExtension, description.horizontalSizeExtension);
+    writeField(extension, e::verticalSizeExtension, description.verticalSizeExtension);
+    writeField(extension, e::bitRateExtension, description.bitRateExtension);
+    writeField(extension, e::markerBit, description.markerBit);
+    writeField(extension, e::vbvBufferSizeExtension, description.vbvBufferSizeExtension);
+    writeField(extension, e::lowDelay, description.lowDelay);
+    writeField(extension, e::frameRateExtensionN, description.frameRateExtensionN);
+    writeField(extension, e::frameRateExtensionD, description.frameRateExtensionD);
 }
 
 void putMpeg2Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header, const ExtensionSpec& extension) {
@@ -100,6 +101,32 @@ void putMpeg2Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header, 
 void putMpeg1Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header) {
     putSequenceHeader(bytes, offset, header);
     putStartCode(bytes, offset + 12, 0xB8);
+}
+
+Bytes videoOfSize(std::size_t size) {
+    Bytes bytes(size, 0x00);
+    if (size >= 64) putMpeg2Header(bytes, 0);
+    bytes.resize(size);
+    return bytes;
+}
+
+std::vector<std::string> entriesOf(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string textOf(const std::string& path) {
+    Bytes bytes = readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+std::string joined(const std::vector<std::string>& arguments) {
+    std::string text;
+    for (const std::string& argument : arguments) text += "[" + argument + "] ";
+    return text;
 }
 
 std::vector<std::size_t> differingOffsets(const Bytes& a, const Bytes& b) {

@@ -60,9 +60,9 @@ struct ExtensionSpec {
 };
 
 // Writes the 12 bytes of a sequence header (00 00 01 B3 ...) at `offset`.
-void putSequenceHeader(Bytes& bytes, std::size_t offset, const HeaderSpec& spec = {});
+void putSequenceHeader(Bytes& bytes, std::size_t offset, const HeaderSpec& description = {});
 // Writes the 10 bytes of a sequence extension (00 00 01 B5 ...) at `offset`.
-void putSequenceExtension(Bytes& bytes, std::size_t offset, const ExtensionSpec& spec = {});
+void putSequenceExtension(Bytes& bytes, std::size_t offset, const ExtensionSpec& description = {});
 // Writes a start code 00 00 01 `code` at `offset`.
 void putStartCode(Bytes& bytes, std::size_t offset, uint8_t code);
 
@@ -71,6 +71,19 @@ void putMpeg2Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header =
                     const ExtensionSpec& extension = {});
 // An MPEG-1 header at `offset` followed by a GOP start code.
 void putMpeg1Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header = {});
+
+// A video file of `size` bytes with an MPEG-2 sequence header at offset 0 (aspect ratio
+// code 2), so that a run which wrongly went on to patch /ar=3 would change the file.
+Bytes videoOfSize(std::size_t size);
+
+// The names in a directory, sorted.
+std::vector<std::string> entriesOf(const std::string& directory);
+
+// A whole file as text.
+std::string textOf(const std::string& path);
+
+// Arguments as "[a] [b] ", for failure messages.
+std::string joined(const std::vector<std::string>& arguments);
 
 // The file offsets at which `a` and `b` differ (both of the same size).
 std::vector<std::size_t> differingOffsets(const Bytes& a, const Bytes& b);
