@@ -189,8 +189,10 @@ Plausibility plausibilityOf(const TracedUnit& header) {
     for (const auto& rule : rules) {
         if (rule.holds) {
             verdict.score += rule.points;
-            verdict.rules += (verdict.rules.empty() ? "" : " ") + std::to_string(number) + ":" +
-                             std::to_string(rule.points);
+            if (!verdict.rules.empty()) verdict.rules += ' ';
+            verdict.rules += std::to_string(number);
+            verdict.rules += ':';
+            verdict.rules += std::to_string(rule.points);
         }
         ++number;
     }
