@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -158,6 +159,39 @@ TEST(Scanner, WritingBackTheLastWindowNeverGrowsTheFile) {
     ASSERT_EQ(result.after.size(), original.size());
     EXPECT_EQ(differingOffsets(original, result.after), (std::vector<std::size_t>{12347}));
     EXPECT_EQ(result.after[12347], 0x34);
+}
+
+// A header past 4 GiB: offsets, positions and the write-back all need 64 bits. The file is
+// sparse, so it costs no disk space, only the time to read 4 GiB of zeros.
+TEST(Scanner, AHeaderPast4GiBIsReportedAndPatchedAtItsOwnOffset) {
+    TempDir dir;
+    const std::string path = dir.file("big.mpg");
+    const uint64_t headerStart = 1ull << 32;
+    Bytes header;
+    putMpeg2Header(header, 0);
+    int fd = open(path.c_str(), O_CREAT | O_RDWR | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(headerStart + 8192)), 0);
+    ASSERT_EQ(pwrite(fd, header.data(), header.size(), static_cast<off_t>(headerStart)),
+              static_cast<ssize_t>(header.size()));
+    close(fd);
+
+    RunResult run = runTool({"/f=big.mpg", "/all", "/ar=3", "/log"}, dir.path());
+    ASSERT_EQ(run.status, 0) << run.standardError;
+    std::string report = textOf(dir.file("big.mpg-Tessarwick.log"));
+    EXPECT_NE(report.find("+ Sequenceheader found at 4294967300 (100000004h)\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("+ Sequence extension found at 4294967312 (100000010h)\r\n"), std::string::npos);
+    EXPECT_NE(report.find(", data read 4096.0 MB ("), std::string::npos) << report;
+
+    fd = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    uint8_t aspectAndFrameRate = 0;
+    ASSERT_EQ(pread(fd, &aspectAndFrameRate, 1, static_cast<off_t>(headerStart + 7)), 1);
+    struct stat status {};
+    fstat(fd, &status);
+    close(fd);
+    EXPECT_EQ(aspectAndFrameRate, 0x33);
+    EXPECT_EQ(static_cast<uint64_t>(status.st_size), headerStart + 8192);
 }
 
 }  // namespace
