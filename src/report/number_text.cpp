@@ -18,8 +18,6 @@ static_assert(std::numeric_limits<long double>::digits == 64 &&
 
 namespace {
 
-constexpr std::size_t maxTextLength = 255;
-
 // Appends one character; anything past the 255th is cut, as for every text.
 void append(NumberText& text, char character) {
     if (text.length < maxTextLength) text.characters[text.length++] = character;

@@ -8,7 +8,6 @@ namespace tessarwick {
 namespace {
 
 constexpr std::string_view reportSuffix = "-Tessarwick.log";
-constexpr std::size_t maxTextLength = 255;
 
 // The buffer goes out only when full (and at closing), so a report costs one write per
 // 256 bytes; a failed or short write ends the run inside writeReport. The null device

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "report/text_limit.h"
 
 namespace tessarwick {
 

@@ -8,10 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace tessarwick {
+#include "report/text_limit.h"
 
-// Arguments, file names and every text of the report are cut to this many characters.
-inline constexpr std::size_t maxTextLength = 255;
+namespace tessarwick {
 
 // A value of 0 means "not given". The two flags are stored as the flag plus 1
 // (0 not given, 1 false, 2 true). Each value is kept at the width of its field.
