@@ -14,7 +14,8 @@ constexpr std::string_view reportSuffix = "-Tessarwick.log";
 // discards everything and never fails, so its writes are skipped: on a scan of a large
 // file with many headers they would cost more than the search itself.
 void writeOutBuffer(ReportSink& sink) {
-    if (sink.buffered != 0 && !sink.discarding) platform::writeReport(sink.target, sink.buffer, sink.buffered);
+    if (sink.buffered != 0 && !sink.discarding)
+        platform::writeReport(sink.target, sink.buffer, sink.buffered);
     sink.buffered = 0;
 }
 

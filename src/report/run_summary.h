@@ -9,10 +9,10 @@
 namespace tessarwick {
 
 struct SummaryFigures {
-    uint32_t elapsedMs = 0;      // now - startTick + 5, modulo 2^32
-    long double seconds = 0;     // elapsedMs / 1000
-    long double megabytes = 0;   // fileSizeBytes * 2^-20
-    long double rate = 0;        // (fileSizeBytes / elapsedMs) / 1048.576, in MB/s
+    uint32_t elapsedMs = 0;     // now - startTick + 5, modulo 2^32
+    long double seconds = 0;    // elapsedMs / 1000
+    long double megabytes = 0;  // fileSizeBytes * 2^-20
+    long double rate = 0;       // (fileSizeBytes / elapsedMs) / 1048.576, in MB/s
 };
 
 SummaryFigures summaryFigures(uint32_t startTick, uint32_t nowTick, uint64_t fileSizeBytes);

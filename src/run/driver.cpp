@@ -47,7 +47,8 @@ constexpr std::string_view headerLinePrefix = "# Tessarwick build ";
 constexpr std::string_view fileLinePrefix = "* File: ";
 constexpr std::string_view noFileNameLine = "# Terminating due to no filename given";
 constexpr std::string_view illegalFileNameLine = "# Terminating due to illegal filename given";
-constexpr std::string_view fileTooSmallLine = "# Terminating due to file to small (maybe not an mpg-video file?)";
+constexpr std::string_view fileTooSmallLine =
+    "# Terminating due to file to small (maybe not an mpg-video file?)";
 constexpr std::string_view illegalParameterLine = "# Terminating due to illegal parameter(s) given";
 
 // The scan needs a whole block to search and a whole block of look-ahead beyond it, and a

@@ -22,11 +22,11 @@ alignas(64) uint8_t readBuffer[bufferBlocks * blockSize];
 // The part of the file that lives in readBuffer, and how far reading has come.
 struct ReadState {
     platform::FileHandle file;
-    uint64_t readEnd = 0;         // bytes of the file that the scan reads at all
+    uint64_t readEnd = 0;  // bytes of the file that the scan reads at all
     std::size_t bytesPerRead = 0;
-    int64_t bufferFirstBlock = 0; // the block at buffer byte 0
-    uint64_t bytesRead = 0;       // file bytes read so far, from offset 0
-    int pendingFailure = 0;       // a read failed: status that ends the run
+    int64_t bufferFirstBlock = 0;  // the block at buffer byte 0
+    uint64_t bytesRead = 0;        // file bytes read so far, from offset 0
+    int pendingFailure = 0;        // a read failed: status that ends the run
 };
 
 uint64_t blockStart(int64_t block) { return static_cast<uint64_t>(block) * blockSize; }
@@ -55,7 +55,8 @@ uint8_t* loadWindow(ReadState& state, int64_t block) {
             state.bufferFirstBlock = block;
             used = keep;
         }
-        std::size_t wanted = static_cast<std::size_t>(minimum(state.bytesPerRead, state.readEnd - state.bytesRead));
+        std::size_t wanted =
+            static_cast<std::size_t>(minimum(state.bytesPerRead, state.readEnd - state.bytesRead));
         platform::ReadOutcome outcome = platform::readFully(state.file, readBuffer + used, wanted);
         state.bytesRead += outcome.bytesRead;
         state.pendingFailure = outcome.failureStatus;
@@ -64,7 +65,8 @@ uint8_t* loadWindow(ReadState& state, int64_t block) {
     if (blockStart(block + 2) > blockStart(state.bufferFirstBlock) + sizeof readBuffer) {
         // The last block of the file, with nothing after it: move it to the front so that
         // its look-ahead half (00 bytes) fits in the buffer.
-        std::memmove(readBuffer, readBuffer + (blockStart(block) - blockStart(state.bufferFirstBlock)), blockSize);
+        std::memmove(readBuffer, readBuffer + (blockStart(block) - blockStart(state.bufferFirstBlock)),
+                     blockSize);
         state.bufferFirstBlock = block;
         clearBeyondData(state);
     }
@@ -97,7 +99,8 @@ bool scanFirstHalf(ScanWindow& window, ScanRun& run, platform::FileHandle file) 
 
 }  // namespace
 
-uint64_t scanVideoFile(platform::FileHandle file, uint64_t startSizeBytes, ScanRun& run, std::size_t blocksPerRead) {
+uint64_t scanVideoFile(platform::FileHandle file, uint64_t startSizeBytes, ScanRun& run,
+                       std::size_t blocksPerRead) {
     if (blocksPerRead < 1) blocksPerRead = 1;
     if (blocksPerRead > maxBlocksPerRead) blocksPerRead = maxBlocksPerRead;
 
@@ -109,12 +112,14 @@ uint64_t scanVideoFile(platform::FileHandle file, uint64_t startSizeBytes, ScanR
     state.readEnd = run.request.patchAll ? startSizeBytes : windowSize;
     if (run.request.patchAll) platform::adviseSequentialRead(file);
 
-    for (int64_t block = 0; blockStart(block) < state.readEnd && (block == 0 || run.request.patchAll); ++block) {
+    for (int64_t block = 0; blockStart(block) < state.readEnd && (block == 0 || run.request.patchAll);
+         ++block) {
         ScanWindow window;
         window.bytes = loadWindow(state, block);
         window.firstBlock = block;
         // A write-back never makes the file longer than it was.
-        window.bytesInFile = static_cast<std::size_t>(minimum(windowSize, startSizeBytes - blockStart(block)));
+        window.bytesInFile =
+            static_cast<std::size_t>(minimum(windowSize, startSizeBytes - blockStart(block)));
         if (!scanFirstHalf(window, run, file)) break;
     }
 

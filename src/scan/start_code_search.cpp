@@ -30,8 +30,9 @@ std::size_t searchSixteenAtATime(const uint8_t* bytes, std::size_t from, std::si
         __m128i byte1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base + 1));
         __m128i byte2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base + 2));
         __m128i byte3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base + 3));
-        __m128i match = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(byte0, zero), _mm_cmpeq_epi8(byte1, zero)),
-                                      _mm_and_si128(_mm_cmpeq_epi8(byte2, one), _mm_cmpeq_epi8(byte3, sequenceHeader)));
+        __m128i match =
+            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(byte0, zero), _mm_cmpeq_epi8(byte1, zero)),
+                          _mm_and_si128(_mm_cmpeq_epi8(byte2, one), _mm_cmpeq_epi8(byte3, sequenceHeader)));
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(match));
         if (mask != 0) {
             std::size_t position = base + static_cast<std::size_t>(__builtin_ctz(mask));
@@ -66,7 +67,7 @@ __attribute__((target("avx2"))) inline uint32_t wholePattern(const uint8_t* at, 
 }
 
 __attribute__((target("avx2"))) std::size_t searchSixtyFourAtATime(const uint8_t* bytes, std::size_t from,
-                                                                  std::size_t end) {
+                                                                   std::size_t end) {
     std::size_t base = from;
     for (; base + 64 <= end; base += 64) {
         __m256i low = patternTail(bytes + base);
@@ -121,8 +122,8 @@ uint64_t zeroBytes(uint64_t x) {
 std::size_t findSequenceHeaderCode(const uint8_t* bytes, std::size_t from, std::size_t end) {
     constexpr uint64_t ones = 0x0101010101010101ull;
     for (std::size_t base = from; base < end; base += 8) {
-        uint64_t differs = load64(bytes + base) | load64(bytes + base + 1) | (load64(bytes + base + 2) ^ ones) |
-                           (load64(bytes + base + 3) ^ (ones * 0xB3));
+        uint64_t differs = load64(bytes + base) | load64(bytes + base + 1) |
+                           (load64(bytes + base + 2) ^ ones) | (load64(bytes + base + 3) ^ (ones * 0xB3));
         uint64_t match = zeroBytes(differs);
         if (match != 0) {
             std::size_t position = base + static_cast<std::size_t>(__builtin_ctzll(match) / 8);

@@ -35,7 +35,8 @@ ScanRunResult scan(const Bytes& file, std::vector<std::string> options) {
     options.push_back("/log");
     RunResult run = runTool(options, dir.path());
     Bytes report = readFile(dir.file("clip.mpg-Tessarwick.log"));
-    return {run.status, foundHeaderOffsets(std::string(report.begin(), report.end())), readFile(dir.file("clip.mpg"))};
+    return {run.status, foundHeaderOffsets(std::string(report.begin(), report.end())),
+            readFile(dir.file("clip.mpg"))};
 }
 
 // A file of `size` bytes of 0xFF with an MPEG-1 header at each of `headerStarts`.
@@ -61,7 +62,8 @@ void PrintTo(const WindowCase& c, std::ostream* out) { *out << c.name; }
 TEST_P(WindowCases, FindsExactlyTheHeadersInTheScannedBlocks) {
     const WindowCase& c = GetParam();
     Bytes original = fileWithHeaders(c.fileSize, c.headerStarts);
-    ScanRunResult result = scan(original, c.all ? std::vector<std::string>{"/all"} : std::vector<std::string>{});
+    ScanRunResult result =
+        scan(original, c.all ? std::vector<std::string>{"/all"} : std::vector<std::string>{});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.found, c.expectedFound) << c.name;
     EXPECT_EQ(result.after, original) << "a report-only run changed the file";
@@ -76,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{"tail of 100 bytes, first only", 12388, {12300}, false, {}},
         WindowCase{"tail of 100 bytes, all", 12388, {8000, 12300}, true, {8004, 12304}},
         WindowCase{"header in the last whole block, all", 12288, {12200}, true, {12204}},
-        WindowCase{"ten blocks, all", 40960, {0, 16000, 32768, 36864, 40900}, true, {4, 16004, 32772, 36868, 40904}},
+        WindowCase{
+            "ten blocks, all", 40960, {0, 16000, 32768, 36864, 40900}, true, {4, 16004, 32772, 36868, 40904}},
         WindowCase{"nothing in block 0 means nothing found", 40960, {4096, 20000}, false, {}},
         WindowCase{"two headers in block 0, first only", 12288, {10, 500}, false, {14}},
         WindowCase{"start code from offset 4090", 12288, {4090}, false, {4094}},
@@ -84,10 +87,16 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{"start code from offset 4096 is the next window's", 12288, {4096}, false, {}},
         // The skip after the header at 4090 ends with its window: the start code 11 bytes on,
         // at file offset 4101, is examined in the next window, which starts at its own offset 0.
-        WindowCase{"after 4090 the next window starts at its own offset 0", 16384, {4090, 4101, 8192}, true,
+        WindowCase{"after 4090 the next window starts at its own offset 0",
+                   16384,
+                   {4090, 4101, 8192},
+                   true,
                    {4094, 4105, 8196}},
         WindowCase{"two headers 12 bytes apart", 12288, {200, 212}, true, {204, 216}},
-        WindowCase{"header and next start code ending exactly at the end of the file", 12304, {12288}, true,
+        WindowCase{"header and next start code ending exactly at the end of the file",
+                   12304,
+                   {12288},
+                   true,
                    {12292}}));
 
 // A second 00 00 01 B3 that begins 1 to 11 bytes after an accepted header's first byte is
@@ -134,7 +143,7 @@ TEST(Scanner, PatchedBytesOfAHeaderStraddlingTheHalvesReachTheFileAndTheNextWind
 TEST(Scanner, AWindowWithNothingToChangeIsNeverWritten) {
     TempDir dir;
     Bytes bytes(40960, 0x11);
-    putMpeg1Header(bytes, 0);        // aspect ratio 2 already
+    putMpeg1Header(bytes, 0);  // aspect ratio 2 already
     putMpeg1Header(bytes, 20000);
     writeFile(dir.file("clip.mpg"), bytes);
     // An old modification time survives only if nothing at all is written.
@@ -179,7 +188,8 @@ TEST(Scanner, AHeaderPast4GiBIsReportedAndPatchedAtItsOwnOffset) {
     RunResult run = runTool({"/f=big.mpg", "/all", "/ar=3", "/log"}, dir.path());
     ASSERT_EQ(run.status, 0) << run.standardError;
     std::string report = textOf(dir.file("big.mpg-Tessarwick.log"));
-    EXPECT_NE(report.find("+ Sequenceheader found at 4294967300 (100000004h)\r\n"), std::string::npos) << report;
+    EXPECT_NE(report.find("+ Sequenceheader found at 4294967300 (100000004h)\r\n"), std::string::npos)
+        << report;
     EXPECT_NE(report.find("+ Sequence extension found at 4294967312 (100000010h)\r\n"), std::string::npos);
     EXPECT_NE(report.find(", data read 4096.0 MB ("), std::string::npos) << report;
 

@@ -12,7 +12,7 @@
 namespace tessarwick::testing {
 
 class ReportCapture {
-public:
+  public:
     ReportCapture() : videoFile_(dir_.file("clip.mpg")) { opened_ = openReportSink(sink, true, videoFile_); }
     ReportCapture(const ReportCapture&) = delete;
     ReportCapture& operator=(const ReportCapture&) = delete;
@@ -28,7 +28,7 @@ public:
 
     ReportSink sink;
 
-private:
+  private:
     TempDir dir_;
     std::string videoFile_;
     bool opened_ = false;

@@ -22,8 +22,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     // A test may have left a file without permissions; give them back before removing.
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add,
+                                 ignored);
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -92,7 +92,8 @@ void putSequenceExtension(Bytes& bytes, std::size_t offset, const ExtensionSpec&
     writeField(extension, e::frameRateExtensionD, description.frameRateExtensionD);
 }
 
-void putMpeg2Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header, const ExtensionSpec& extension) {
+void putMpeg2Header(Bytes& bytes, std::size_t offset, const HeaderSpec& header,
+                    const ExtensionSpec& extension) {
     putSequenceHeader(bytes, offset, header);
     putSequenceExtension(bytes, offset + 12, extension);
     putStartCode(bytes, offset + 22, 0xB8);

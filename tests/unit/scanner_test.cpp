@@ -59,8 +59,16 @@ Bytes noisyStream(std::size_t size, uint32_t seed) {
         byte = static_cast<uint8_t>(state);
     }
     const std::size_t mebibyte = 1 << 20;
-    std::vector<std::size_t> starts{0, 4090, 4095, 8190, 50000, mebibyte - 4096 - 6, mebibyte - 4095,
-                                    mebibyte - 3, mebibyte + 1, 2 * mebibyte - 4096 + 4090};
+    std::vector<std::size_t> starts{0,
+                                    4090,
+                                    4095,
+                                    8190,
+                                    50000,
+                                    mebibyte - 4096 - 6,
+                                    mebibyte - 4095,
+                                    mebibyte - 3,
+                                    mebibyte + 1,
+                                    2 * mebibyte - 4096 + 4090};
     for (std::size_t offset = 70000; offset + 64 < size; offset += 37123) starts.push_back(offset);
     starts.push_back(size - 30);
     bool mpeg2 = false;
@@ -112,7 +120,8 @@ TEST_P(ReadSizes, BlockAtATimeAndChunkedReadingGiveTheSameReportAndFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scanner, ReadSizes,
-                         ::testing::Values(DifferentialCase{"report only, all", 3 * (1 << 20) + 100, true, 0, 0},
+                         ::testing::Values(DifferentialCase{"report only, all", 3 * (1 << 20) + 100, true, 0,
+                                                            0},
                                            DifferentialCase{"patching, all", 3 * (1 << 20) + 100, true, 3, 5},
                                            DifferentialCase{"whole MiBs, all", 2 * (1 << 20), true, 1, 0},
                                            DifferentialCase{"patching, first only", 1 << 20, false, 3, 0}));
