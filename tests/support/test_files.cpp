@@ -130,6 +130,23 @@ std::string joined(const std::vector<std::string>& arguments) {
     return text;
 }
 
+std::string hexBytes(const Bytes& bytes, std::size_t from, std::size_t count) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::size_t i = from; i < from + count; ++i) {
+        if (!text.empty()) text += ' ';
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+PatchRequest makeRequest(void (*fill)(PatchRequest&)) {
+    PatchRequest request;
+    if (fill != nullptr) fill(request);
+    return request;
+}
+
 std::vector<std::size_t> differingOffsets(const Bytes& a, const Bytes& b) {
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < a.size() && i < b.size(); ++i)

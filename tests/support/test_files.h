@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "run/patch_request.h"
+
 namespace tessarwick::testing {
 
 using Bytes = std::vector<uint8_t>;
@@ -84,6 +86,12 @@ std::string textOf(const std::string& path);
 
 // Arguments as "[a] [b] ", for failure messages.
 std::string joined(const std::vector<std::string>& arguments);
+
+// `count` bytes from `from` as upper-case hexadecimal pairs: "2D 02 40".
+std::string hexBytes(const Bytes& bytes, std::size_t from, std::size_t count);
+
+// A request filled in by `fill` (nothing requested when it is null), for tables of cases.
+PatchRequest makeRequest(void (*fill)(PatchRequest&));
 
 // The file offsets at which `a` and `b` differ (both of the same size).
 std::vector<std::size_t> differingOffsets(const Bytes& a, const Bytes& b);

@@ -20,26 +20,11 @@ namespace {
 using testing::Bytes;
 using testing::ExtensionSpec;
 using testing::HeaderSpec;
+using testing::hexBytes;
+using testing::makeRequest;
 using testing::reportLines;
 
 constexpr std::size_t windowBytes = 8192;
-
-std::string hexBytes(const Bytes& bytes, std::size_t from, std::size_t count) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = from; i < from + count; ++i) {
-        if (!text.empty()) text += ' ';
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
-PatchRequest makeRequest(void (*fill)(PatchRequest&)) {
-    PatchRequest r;
-    if (fill != nullptr) fill(r);
-    return r;
-}
 
 ExtensionSpec extension(uint8_t profile, uint8_t level, uint8_t chromaFormat = 1) {
     ExtensionSpec description;

@@ -17,6 +17,8 @@ namespace {
 
 using testing::Bytes;
 using testing::HeaderSpec;
+using testing::hexBytes;
+using testing::makeRequest;
 using testing::reportLines;
 
 constexpr std::size_t windowBytes = 8192;
@@ -45,17 +47,6 @@ HeaderOutcome handleHeader(const HeaderSpec& description, const PatchRequest& re
     return outcome;
 }
 
-std::string hexBytes(const Bytes& bytes, std::size_t from, std::size_t count) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = from; i < from + count; ++i) {
-        if (!text.empty()) text += ' ';
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
 // A 720 x 576 header at 9.8 Mbit/s whose bit_rate_value has its two low bits set, and
 // whose quantiser-matrix flags (bits 1-0 of byte 11) are set: bytes 4-11 read
 // 2D 02 40 23 17 ED E3 83.
@@ -74,12 +65,6 @@ struct FieldCase {
     const char* bytesAfter;  // header bytes 4 to 11
     uint16_t fieldsPatched;
 };
-
-PatchRequest makeRequest(void (*fill)(PatchRequest&)) {
-    PatchRequest r;
-    fill(r);
-    return r;
-}
 
 HeaderSpec withCodes(uint8_t aspectRatio, uint8_t frameRate) {
     HeaderSpec description = palHeader();
